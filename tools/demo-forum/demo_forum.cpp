@@ -48,6 +48,7 @@ h1{margin:0;padding:10px 14px 4px;font-size:19px;color:#222}
 .pls b{display:block;color:#23578c}
 .plc{flex:1;padding:8px 14px}
 .plc .floor{float:right;color:#bbb;font-size:12px}
+.plc .time{color:#999;font-size:12px}
 .plc p{margin:6px 0}
 .pg{padding:8px 12px;font-size:13px}
 .pg a,.pg strong{display:inline-block;min-width:22px;padding:0 6px;margin-right:4px;border:1px solid #cfd8e2;border-radius:3px;text-align:center;background:#fff}
@@ -167,7 +168,7 @@ std::string Post(int floor, std::string_view author, long long minutesAgo,
     html += floor == 1 ? "楼主" : "坛友";
     html += "</div>\n<div class=\"plc\"><span class=\"floor\">";
     html += floor == 1 ? std::string("楼主") : Num(floor) + "#";
-    html += "</span><span class=\"meta\">发表于 ";
+    html += "</span><span class=\"time\">发表于 ";
     html += Ago(minutesAgo);
     html += "</span>\n";
     html += paragraphs;
