@@ -12,8 +12,8 @@ cmake --build --preset default --target thread-viewer demo-forum
 build=build/default
 base_url=$(sed -n 's/^FORUM_BASE_URL:[A-Z]*=//p' "$build/CMakeCache.txt")
 feedback_url=$(sed -n 's/^FEEDBACK_URL:[A-Z]*=//p' "$build/CMakeCache.txt")
-viewer=$(find "$build" -type f -name thread-viewer -perm -u+x -print -quit)
-demo_forum=$(find "$build" -type f -name demo-forum -perm -u+x -print -quit)
+viewer=$(find "$build" -path "$build/_CPack_Packages" -prune -o -type f -name thread-viewer -perm -u+x -print -quit)
+demo_forum=$build/tools/demo-forum/demo-forum
 if [ -z "$viewer" ]; then
     echo "run: the build made no thread-viewer executable" >&2
     exit 1
