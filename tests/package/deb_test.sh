@@ -68,11 +68,13 @@ for _ in $(seq 1 100); do
 done
 grep -q "listening" "$scratch/forum.log" || fail "the demo forum did not start in 10 s"
 
-mkdir -p "$scratch/home"
+mkdir -p "$scratch/home" "$scratch/runtime"
+chmod 700 "$scratch/runtime"
 # Its own process group, so that the engine's helper processes end with it.
 env -u http_proxy -u https_proxy -u all_proxy -u ALL_PROXY -u HTTP_PROXY -u HTTPS_PROXY \
     HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/.config" \
     XDG_CACHE_HOME="$scratch/home/.cache" XDG_DATA_HOME="$scratch/home/.local/share" \
+    XDG_RUNTIME_DIR="$scratch/runtime" \
     QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 \
     setsid "$viewer" >"$scratch/viewer.log" 2>&1 </dev/null &
 viewer_pid=$!
@@ -88,3 +90,7 @@ grep -q '^GET /thread-987-1-1.html' "$scratch/forum.log" ||
 grep -q '^GET /forum.php?mod=guide&view=new' "$scratch/forum.log" ||
     fail "the newest-threads list was never asked for"
 echo "packaged viewer opened thread 987: ok"
+stop "$viewer_pid" "-$viewer_pid"
+viewer_pid=
+echo "files the run left in its home folder:"
+(cd "$scratch/home" && find . -type f | sort | head -n 50)

@@ -428,6 +428,8 @@ loopback::Reply DemoForum::State::Answer(const loopback::Request &request) {
         basePathNow = basePath;
     }
     changed.notify_all();
+    // The record above is the one this forum answers from; the server's own copy would only grow.
+    server.clearRequests();
     {
         std::lock_guard lock(observerMutex);
         if (observer) {

@@ -164,6 +164,8 @@ int main(int argc, char **argv) {
 
     while (g_stopRequested == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // Requests are printed as they come; keeping them would only grow for as long as it runs.
+        forum.clearRequests();
     }
     forum.stop();
     std::cout << "demo-forum: stopped" << std::endl;
