@@ -38,9 +38,10 @@ constexpr int kLoadTimeoutMs = 15000;
 constexpr const char *kListTarget = "/forum.php?mod=guide&view=new";
 const std::array<const char *, 5> kButtonNames = {"按钮14", "按钮13", "按钮12", "按钮15", "按钮1"};
 
-MainWindow *FindMainWindow() {
+// The main window being started, beside the one the other tests share.
+MainWindow *FindNewMainWindow(const MainWindow *shared) {
     for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *window = qobject_cast<MainWindow *>(widget))
+        if (auto *window = qobject_cast<MainWindow *>(widget); window && window != shared)
             return window;
     return nullptr;
 }
@@ -173,8 +174,8 @@ void AppGuiTest::startUp() {
     Poller probe([&] {
         if (!m_forum.waitForRequest(kListTarget, 0ms, skip))
             return false;
-        const MainWindow *window = FindMainWindow();
-        hiddenWhileHeld = window && window != m_window.get() && !window->isVisible();
+        const MainWindow *window = FindNewMainWindow(m_window.get());
+        hiddenWhileHeld = window && !window->isVisible();
         probed = true;
         m_forum.holdNewestList(false);
         return true;
