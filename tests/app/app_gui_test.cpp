@@ -86,6 +86,7 @@ private Q_SLOTS:
     void jumpBox_data();
     void jumpBox();
     void closeDuringDownload();
+    void rendererExitReloads();
     void releaseGlobals();
     void runLeavesNoFiles();
 
@@ -492,6 +493,21 @@ void AppGuiTest::closeDuringDownload() {
     QTest::qWait(0);
     QCOMPARE(window->view().Url(), ThreadUrl("987"));
     window.reset();
+}
+
+void AppGuiTest::rendererExitReloads() {
+    WebView &view = m_window->view();
+    std::size_t from = m_ready.size();
+    view.Navigate(ThreadUrl("950"));
+    QVERIFY(waitForReady(ThreadUrl("950"), from));
+
+    QSignalSpy exited(view.page(), &QWebEnginePage::renderProcessTerminated);
+    from = m_ready.size();
+    // The engine's debug address ends the renderer without leaving the page.
+    view.page()->load(QUrl(QStringLiteral("chrome://kill")));
+    QVERIFY(exited.wait(kLoadTimeoutMs));
+    QVERIFY(waitForReady(ThreadUrl("950"), from));
+    QCOMPARE(CurrentThread, "950");
 }
 
 void AppGuiTest::releaseGlobals() {
