@@ -48,10 +48,10 @@ deb=$(find "$scratch/pkg" -maxdepth 1 -name '*.deb' -print -quit)
 [ "$(dpkg-deb -f "$deb" Version)" = "1.0.0.0" ] || fail "version is not 1.0.0.0"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
+# Each entry is "name", "name (>= version)" or alternatives joined by "|".
+names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')
 for need in libqt6webenginewidgets6 libqt6webenginecore6-bin libcurl4 fonts-noto-cjk; do
-    # Each entry is "name", "name (>= version)" or alternatives joined by "|".
-    echo "$depends" | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//' | grep -qx "$need" ||
-        fail "Depends lacks $need"
+    grep -qx "$need" <<<"$names" || fail "Depends lacks $need"
 done
 
 root=$scratch/root

@@ -30,6 +30,7 @@ icons=$root/share/icons/hicolor
 [ -s "$icons/scalable/apps/$app_id.svg" ] || fail "no scalable icon"
 for size in 16 22 24 32 48 64 128 256; do
     png=$icons/${size}x${size}/apps/$app_id.png
-    file "$png" | grep -q "PNG image data, $size x $size," || fail "$png is not a ${size}px PNG"
+    kind=$(file -b "$png")
+    [[ "$kind" == "PNG image data, $size x $size,"* ]] || fail "$png is not a ${size}px PNG: $kind"
 done
 echo "installed files: ok"
