@@ -649,6 +649,15 @@ bool HttpRequest::queryRawHeaders(char *buffer, int &length) const {
     return true;
 }
 
+std::int64_t HttpRequest::announcedLength() const {
+    curl_off_t length = -1;
+    if (!m_transfer || !m_transfer->finalHead ||
+        curl_easy_getinfo(m_transfer->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) !=
+            CURLE_OK)
+        return -1;
+    return length;
+}
+
 std::string HttpRequest::errorText() const {
     if (!m_transfer)
         return "not open";
