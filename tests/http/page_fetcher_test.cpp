@@ -304,7 +304,16 @@ TEST_F(FetcherTest, FailuresEndTheBodyWithWhatArrived) {
         {"404 with a page", [] { return Reply::Http(404, "<p>missing</p>"); }, "",
          "<p>missing</p>"},
         {"slow but never silent for long",
-         [&] { return Reply().send(head100).pause(150ms).send(fifty).pause(150ms).send(fifty); },
+         [&] {
+             return Reply()
+                 .send(head100)
+                 .pause(250ms)
+                 .send(fifty)
+                 .pause(250ms)
+                 .send(fifty.substr(0, 25))
+                 .pause(250ms)
+                 .send(fifty.substr(25));
+         },
          "", fifty + fifty},
     };
     for (const Case &c : cases) {
@@ -324,6 +333,35 @@ TEST_F(FetcherTest, FailuresEndTheBodyWithWhatArrived) {
         EXPECT_LT(fetched.took, 3s);
         m_server.reset();
     }
+}
+
+TEST_F(FetcherTest, AnAddressWithoutAUsableHostOrPortLeavesTheCallersVariablesAlone) {
+    for (const char *url : {"", "http://", "http://127.0.0.1?x=1", "http://127.0.0.1:99999/",
+                            "http://127.0.0.1:-80/"}) {
+        SCOPED_TRACE(url);
+        FetchArgs args;
+        args.method = "put";
+        args.headers = "X-A: 1\r\n";
+        args.wantRawHeaders = true;
+        const Fetched fetched = Fetch(url, args);
+        EXPECT_EQ(fetched.result, "");
+        EXPECT_EQ(fetched.method, "put");
+        EXPECT_EQ(fetched.headers, "X-A: 1\r\n");
+        EXPECT_EQ(fetched.rawHeaders, "untouched");
+    }
+}
+
+TEST_F(FetcherTest, AServerThatReadsNothingEndsThePostAtTheSendBound) {
+    SetHttpTimeoutCapForTesting(300ms);
+    loopback::SilentListener listener;
+    ASSERT_NE(listener.port(), 0);
+    FetchArgs args;
+    args.method = "POST";
+    args.body = std::string(32 * 1024 * 1024, 'p');
+    const Fetched fetched =
+        Fetch("http://127.0.0.1:" + std::to_string(listener.port()) + "/submit", args);
+    EXPECT_EQ(fetched.result, "");
+    EXPECT_LT(fetched.took, 3s);
 }
 
 TEST_F(FetcherTest, BodyStopsAtTheCapAndABodyOfExactlyTheCapIsWhole) {
