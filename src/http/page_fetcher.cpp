@@ -131,7 +131,7 @@ std::string FetchPage(std::string_view requestUrl, std::string &method,
     if (wantRawHeaders) {
         std::string buffer = SpaceText(kRawHeaderBufferBytes);
         int length = kRawHeaderBufferBytes;
-        // A head longer than the buffer does not fit, and a failed query gives the empty text
+        // A head of more than 1023 bytes does not fit, and a failed query gives the empty text
         // rather than the blanks the buffer was filled with.
         if (request.queryRawHeaders(buffer.data(), length))
             rawHeaders = std::string(buffer.c_str());
