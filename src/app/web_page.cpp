@@ -1,0 +1,115 @@
+#include "app/web_page.h"
+
+#include <QAuthenticator>
+#include <QRandomGenerator>
+#include <QWebEngineCertificateError>
+#include <QWebEngineFileSystemAccessRequest>
+#include <QWebEngineFullScreenRequest>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEngineQuotaRequest>
+#include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+namespace viewer {
+
+namespace {
+
+constexpr auto kSubframeScriptName = "viewer-frame-ready";
+
+QString MakeToken() {
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    QString token;
+    for (quint32 word : words)
+        token += QString::number(word, 16).rightJustified(8, u'0');
+    return token + u' ';
+}
+
+}  // namespace
+
+WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
+    : QWebEnginePage(profile, parent), m_readyToken(MakeToken()) {
+    installSubframeReport();
+
+    connect(this, &QWebEnginePage::loadingChanged, this, &WebPage::onLoadingChanged);
+    connect(this, &QWebEnginePage::newWindowRequested, this, &WebPage::onNewWindowRequested);
+    connect(this, &QWebEnginePage::featurePermissionRequested, this,
+            &WebPage::onFeaturePermissionRequested);
+    connect(this, &QWebEnginePage::certificateError, this,
+            [](const QWebEngineCertificateError &error) {
+                QWebEngineCertificateError refused = error;
+                refused.rejectCertificate();
+            });
+    connect(this, &QWebEnginePage::authenticationRequired, this,
+            [](const QUrl &, QAuthenticator *authenticator) { *authenticator = QAuthenticator(); });
+    connect(this, &QWebEnginePage::proxyAuthenticationRequired, this,
+            [](const QUrl &, QAuthenticator *authenticator, const QString &) {
+                *authenticator = QAuthenticator();
+            });
+    connect(this, &QWebEnginePage::quotaRequested, this,
+            [](QWebEngineQuotaRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
+            [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
+            [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::fullScreenRequested, this,
+            [](QWebEngineFullScreenRequest request) { request.reject(); });
+}
+
+void WebPage::installSubframeReport() {
+    // Frames have no load signal of their own; a script in every subframe tells us instead.
+    // The token keeps page scripts, which cannot see this world, from faking a report.
+    QWebEngineScript script;
+    script.setName(QString::fromLatin1(kSubframeScriptName));
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setInjectionPoint(QWebEngineScript::DocumentReady);
+    script.setRunsOnSubFrames(true);
+    script.setSourceCode(QStringLiteral("(function () {"
+                                        "  if (window.top === window) return;"
+                                        "  console.log(%1 + location.href);"
+                                        "})();")
+                             .arg(QLatin1Char('"') + m_readyToken + QLatin1Char('"')));
+    scripts().insert(script);
+}
+
+void WebPage::onLoadingChanged(const QWebEngineLoadingInfo &info) {
+    // A stopped load was replaced by another navigation; an error page is a finished document.
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ||
+        info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
+        Q_EMIT documentReady(info.url());
+}
+
+void WebPage::onNewWindowRequested(QWebEngineNewWindowRequest &request) {
+    // Not calling openIn() refuses the window.
+    Q_UNUSED(request);
+    Q_EMIT newWindowAsked();
+}
+
+void WebPage::onFeaturePermissionRequested(const QUrl &securityOrigin, Feature feature) {
+    setFeaturePermission(securityOrigin, feature, PermissionDeniedByUser);
+}
+
+void WebPage::javaScriptAlert(const QUrl &, const QString &) {}
+
+bool WebPage::javaScriptConfirm(const QUrl &, const QString &) {
+    return false;
+}
+
+bool WebPage::javaScriptPrompt(const QUrl &, const QString &, const QString &, QString *) {
+    return false;
+}
+
+void WebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &message, int,
+                                       const QString &sourceID) {
+    if (!sourceID.startsWith(QLatin1String("userscript:")) || !message.startsWith(m_readyToken))
+        return;
+    Q_EMIT documentReady(QUrl(message.mid(m_readyToken.size())));
+}
+
+QStringList WebPage::chooseFiles(FileSelectionMode, const QStringList &, const QStringList &) {
+    return {};
+}
+
+}  // namespace viewer
