@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -93,6 +94,8 @@ private slots:
     void waitKeepsDispatchingEvents();
     void secondSuggestionRunsInsideTheWait();
     void abandonedRequestFinishesIntoItsOwnRecord();
+    void userInputKeepsTheWaitGoing();
+    void exitStopsAnAbandonedRequest();
     void redirectToHttpsVerifiesTheCertificate();
 
 private:
@@ -361,6 +364,39 @@ void SuggestionTest::abandonedRequestFinishesIntoItsOwnRecord() {
     QVERIFY(m_boxes.empty());
 }
 
+void SuggestionTest::userInputKeepsTheWaitGoing() {
+    viewer::SetSuggestionWaitBoundForTesting(300ms);
+    setReply([](const Request &) {
+        return Reply().pause(1200ms).send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    });
+    QLineEdit field;
+    field.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&field));
+    QTimer typist;
+    connect(&typist, &QTimer::timeout, &field, [&field] { QTest::keyClick(&field, Qt::Key_A); });
+    typist.start(100);
+
+    ScriptedBoxes boxes{{std::string("p"), std::string("c")}};
+    viewer::SendSuggestion(boxes.asker());
+
+    QCOMPARE(m_boxes.size(), std::size_t(1));
+    QVERIFY(field.text().size() >= 5);
+}
+
+void SuggestionTest::exitStopsAnAbandonedRequest() {
+    viewer::SetSuggestionWaitBoundForTesting(200ms);
+    setReply([](const Request &) { return Reply().hang(); });
+
+    ScriptedBoxes boxes{{std::string("p"), std::string("c")}};
+    viewer::SendSuggestion(boxes.asker());
+    QVERIFY(m_boxes.empty());
+    QCOMPARE(viewer::RunningSuggestionPosts(), std::size_t(1));
+
+    // What the application does on its way out, before libcurl's global cleanup.
+    QVERIFY(viewer::StopSuggestionPosts(5s));
+    QCOMPARE(viewer::RunningSuggestionPosts(), std::size_t(0));
+}
+
 namespace {
 
 bool RunOpenssl(const QString &dir, const QStringList &arguments) {
@@ -404,9 +440,15 @@ void SuggestionTest::redirectToHttpsVerifiesTheCertificate() {
         QFile ext(path + "/ext.cnf");
         QVERIFY(ext.open(QIODevice::WriteOnly));
         ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n");
-        QFile page(path + "/qq.txt");
+        // Served as complete answers: a page, and a redirect back to the plain server.
+        QFile page(path + "/thanks.txt");
         QVERIFY(page.open(QIODevice::WriteOnly));
-        page.write("thanks over tls");
+        page.write("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nthanks over tls");
+        QFile back(path + "/back.txt");
+        QVERIFY(back.open(QIODevice::WriteOnly));
+        back.write(
+            QByteArray::fromStdString("HTTP/1.0 302 Found\r\nLocation: " + m_server.url("/final") +
+                                      "\r\nContent-Length: 0\r\n\r\n"));
     }
     QVERIFY(RunOpenssl(
         path, {"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
@@ -417,7 +459,7 @@ void SuggestionTest::redirectToHttpsVerifiesTheCertificate() {
     tls.setWorkingDirectory(path);
     tls.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     tls.start("openssl",
-              {"s_server", "-quiet", "-WWW", "-accept", QString("127.0.0.1:%1").arg(port), "-cert",
+              {"s_server", "-quiet", "-HTTP", "-accept", QString("127.0.0.1:%1").arg(port), "-cert",
                "server.pem", "-key", "server.key"});
     QVERIFY(tls.waitForStarted(10000));
     const auto stopTls = qScopeGuard([&tls] {
@@ -432,27 +474,47 @@ void SuggestionTest::redirectToHttpsVerifiesTheCertificate() {
         }(),
         10000);
 
-    // A browser's answer to a form: see the result page over https.
-    const std::string target = "https://127.0.0.1:" + std::to_string(port) + "/qq.txt";
-    setReply([target](const Request &) {
-        return Reply::Http(303, "see other", "Location: " + target + "\r\n");
-    });
-    viewer::FormPostOptions options;
-    options.connectTimeout = 10s;
-    options.idleTimeout = 10s;
+    // A browser's answer to a form: see the result page over https (and maybe back on http).
+    const std::string tlsBase = "https://127.0.0.1:" + std::to_string(port) + "/";
+    const struct {
+        const char *name;
+        const char *authority;
+        const char *resultPage;
+        std::string finalAnswer;
+        bool thanked;
+    } cases[] = {
+        {"trusted", "ca.pem", "thanks.txt", "", true},
+        {"back to http with a page", "ca.pem", "back.txt", "back on http", true},
+        {"back to http without a body", "ca.pem", "back.txt", "", false},
+        {"untrusted certificate", "other.pem", "thanks.txt", "", false},
+    };
+    for (const auto &c : cases) {
+        const std::string location = tlsBase + c.resultPage;
+        const std::string finalAnswer = c.finalAnswer;
+        setReply([location, finalAnswer](const Request &request) {
+            if (request.target == "/final")
+                return Reply::Http(200, finalAnswer);
+            return Reply::Http(303, "see other", "Location: " + location + "\r\n");
+        });
+        viewer::FormPostOptions options;
+        options.connectTimeout = 10s;
+        options.idleTimeout = 10s;
+        options.caFile = (path + "/" + c.authority).toStdString();
+        viewer::SetSuggestionPostOptionsForTesting(options);
+        m_boxes.clear();
+        m_server.clearRequests();
 
-    options.caFile = (path + "/ca.pem").toStdString();
-    viewer::SetSuggestionPostOptionsForTesting(options);
-    ScriptedBoxes trusted{{std::string("p"), std::string("c")}};
-    viewer::SendSuggestion(trusted.asker());
-    QCOMPARE(m_boxes.size(), std::size_t(1));
+        ScriptedBoxes boxes{{std::string("p"), std::string("c")}};
+        viewer::SendSuggestion(boxes.asker());
 
-    options.caFile = (path + "/other.pem").toStdString();
-    viewer::SetSuggestionPostOptionsForTesting(options);
-    ScriptedBoxes untrusted{{std::string("p"), std::string("c")}};
-    viewer::SendSuggestion(untrusted.asker());
-    QCOMPARE(m_boxes.size(), std::size_t(1));
-    QCOMPARE(m_server.requests().size(), std::size_t(2));
+        QVERIFY2(m_boxes.size() == std::size_t(c.thanked ? 1 : 0), c.name);
+        const auto requests = m_server.requests();
+        const bool cameBack = std::string_view(c.resultPage) == "back.txt" &&
+                              std::string_view(c.authority) == "ca.pem";
+        QVERIFY2(requests.size() == std::size_t(cameBack ? 2 : 1), c.name);
+        if (cameBack)
+            QVERIFY2(requests[1].method == "GET" && requests[1].target == "/final", c.name);
+    }
 }
 
 int main(int argc, char **argv) {
