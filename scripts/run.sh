@@ -40,16 +40,20 @@ http://127.0.0.1:*/* | http://localhost:*/* | http://127.0.0.1/* | http://localh
 esac
 
 demo_pid=
-stop_demo() {
-    if [ -n "$demo_pid" ]; then
-        kill "$demo_pid" 2>/dev/null || true
-        wait "$demo_pid" 2>/dev/null || true
-        demo_pid=
-    fi
+viewer_pid=
+stop_child() {
+    local pid=$1
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
 }
-trap stop_demo EXIT
-trap 'stop_demo; exit 130' INT
-trap 'stop_demo; exit 143' TERM
+stop_all() {
+    [ -z "$viewer_pid" ] || stop_child "$viewer_pid"
+    [ -z "$demo_pid" ] || stop_child "$demo_pid"
+    viewer_pid= demo_pid=
+}
+trap stop_all EXIT
+trap 'stop_all; exit 130' INT
+trap 'stop_all; exit 143' TERM
 
 if [ "$start_demo" -eq 1 ]; then
     newest_url="${base_url}forum.php?mod=guide&view=new"
@@ -81,6 +85,10 @@ else
     echo "run: built for the forum at $base_url; no demo forum is started"
 fi
 
+# In the background, so that a signal to this script reaches the trap while the viewer runs.
+"$viewer" "$@" &
+viewer_pid=$!
 status=0
-"$viewer" "$@" || status=$?
+wait "$viewer_pid" || status=$?
+viewer_pid=
 exit "$status"

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,10 @@ struct ListCase {
     ForumOptions options;
 };
 
+void PrintTo(const ListCase &row, std::ostream *out) {
+    *out << row.name;
+}
+
 class NewestListShape : public ::testing::TestWithParam<ListCase> {};
 
 TEST_P(NewestListShape, EveryRowCarriesTheMarkersOnceNewestFirst) {
@@ -106,6 +111,10 @@ struct ThreadCase {
     std::vector<std::string> present;
     std::vector<std::string> absent;
 };
+
+void PrintTo(const ThreadCase &row, std::ostream *out) {
+    *out << row.name;
+}
 
 class ThreadPages : public ::testing::TestWithParam<ThreadCase> {};
 
