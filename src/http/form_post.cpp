@@ -218,11 +218,12 @@ FormPostAnswer FormPost(std::string_view url, std::string_view body, const FormP
         Set(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count())) &&
         Set(h, CURLOPT_POST, 1L) &&
         Set(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())) &&
-        Set(h, CURLOPT_COPYPOSTFIELDS, body.data()) && Set(h, CURLOPT_HTTPHEADER, headers.get()) &&
-        Set(h, CURLOPT_HEADERFUNCTION, &OnHeader) && Set(h, CURLOPT_HEADERDATA, &transfer) &&
-        Set(h, CURLOPT_WRITEFUNCTION, &OnBody) && Set(h, CURLOPT_WRITEDATA, &transfer) &&
-        Set(h, CURLOPT_NOPROGRESS, 0L) && Set(h, CURLOPT_XFERINFOFUNCTION, &OnProgress) &&
-        Set(h, CURLOPT_XFERINFODATA, &transfer) &&
+        // A null pointer would mean no form data at all to libcurl, not an empty one.
+        Set(h, CURLOPT_COPYPOSTFIELDS, body.empty() ? "" : body.data()) &&
+        Set(h, CURLOPT_HTTPHEADER, headers.get()) && Set(h, CURLOPT_HEADERFUNCTION, &OnHeader) &&
+        Set(h, CURLOPT_HEADERDATA, &transfer) && Set(h, CURLOPT_WRITEFUNCTION, &OnBody) &&
+        Set(h, CURLOPT_WRITEDATA, &transfer) && Set(h, CURLOPT_NOPROGRESS, 0L) &&
+        Set(h, CURLOPT_XFERINFOFUNCTION, &OnProgress) && Set(h, CURLOPT_XFERINFODATA, &transfer) &&
         Set(h, CURLOPT_SOCKOPTFUNCTION, &OnSocketCreated) &&
         Set(h, CURLOPT_SOCKOPTDATA, &transfer) &&
         Set(h, CURLOPT_PREREQFUNCTION, &OnConnectionReady) &&

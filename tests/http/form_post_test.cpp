@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "loopback_process.h"
 #include "loopback_server.h"
 
 namespace viewer {
@@ -87,7 +88,9 @@ TEST(FormPostWire, RequestIsTheBrowsersPostByteForByte) {
 
 TEST(FormPostWire, EmptyAndLargeBodiesGoOutWithTheirLengthAndNoExpect) {
     Fixed fixed(Reply::Http(200, "ok"));
-    for (const std::string &body : {std::string(), std::string(2u << 20, 'x')}) {
+    const std::string large(2u << 20, 'x');
+    // A view without storage is the empty body too.
+    for (const std::string_view body : {std::string_view(), std::string_view(large)}) {
         fixed.server.clearRequests();
         ASSERT_EQ(FormPost(fixed.server.url("/qq.txt"), body).body, "ok");
         const auto requests = fixed.server.requests();
@@ -100,9 +103,11 @@ TEST(FormPostWire, EmptyAndLargeBodiesGoOutWithTheirLengthAndNoExpect) {
 
 TEST(FormPostWire, EnvironmentProxyCarriesTheRequestWithoutExtraLines) {
     Fixed proxy(Reply::Http(200, "via proxy"));
-    ASSERT_EQ(setenv("http_proxy", proxy.server.url("").c_str(), 1), 0);
-    const FormPostAnswer answer = FormPost("http://feedback.example/qq.txt", "title=&content=");
-    unsetenv("http_proxy");
+    FormPostAnswer answer;
+    {
+        const loopback::ScopedEnvironment useProxy("http_proxy", proxy.server.url(""));
+        answer = FormPost("http://feedback.example/qq.txt", "title=&content=");
+    }
 
     EXPECT_EQ(answer.body, "via proxy") << answer.error;
     const auto requests = proxy.server.requests();
@@ -247,6 +252,20 @@ TEST(FormPostFailures, NothingOrWhatArrivedBeforeTheFailure) {
         EXPECT_FALSE(answer.error.empty());
         EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
     }
+}
+
+TEST(FormPostFailures, ServerThatReadsNothingEndsTheSendAtTheIdleBound) {
+    loopback::SilentListener listener;
+    ASSERT_NE(listener.port(), 0);
+    FormPostOptions quick;
+    quick.idleTimeout = 300ms;
+    const auto started = std::chrono::steady_clock::now();
+    const FormPostAnswer answer =
+        FormPost("http://127.0.0.1:" + std::to_string(listener.port()) + "/qq.txt",
+                 std::string(32u << 20, 'p'), quick);
+    EXPECT_EQ(answer.body, "");
+    EXPECT_FALSE(answer.error.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
 }
 
 TEST(FormPostFailures, RefusedConnectionAndStopYieldNothing) {

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -93,6 +94,8 @@ private slots:
     void waitKeepsDispatchingEvents();
     void secondSuggestionRunsInsideTheWait();
     void abandonedRequestFinishesIntoItsOwnRecord();
+    void userInputKeepsTheWaitGoing();
+    void exitStopsAnAbandonedRequest();
     void redirectToHttpsVerifiesTheCertificate();
 
 private:
@@ -359,6 +362,39 @@ void SuggestionTest::abandonedRequestFinishesIntoItsOwnRecord() {
     QTRY_VERIFY_WITH_TIMEOUT(viewer::RunningSuggestionPosts() == 0, 10000);
     QTest::qWait(50);
     QVERIFY(m_boxes.empty());
+}
+
+void SuggestionTest::userInputKeepsTheWaitGoing() {
+    viewer::SetSuggestionWaitBoundForTesting(300ms);
+    setReply([](const Request &) {
+        return Reply().pause(1200ms).send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    });
+    QLineEdit field;
+    field.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&field));
+    QTimer typist;
+    connect(&typist, &QTimer::timeout, &field, [&field] { QTest::keyClick(&field, Qt::Key_A); });
+    typist.start(100);
+
+    ScriptedBoxes boxes{{std::string("p"), std::string("c")}};
+    viewer::SendSuggestion(boxes.asker());
+
+    QCOMPARE(m_boxes.size(), std::size_t(1));
+    QVERIFY(field.text().size() >= 5);
+}
+
+void SuggestionTest::exitStopsAnAbandonedRequest() {
+    viewer::SetSuggestionWaitBoundForTesting(200ms);
+    setReply([](const Request &) { return Reply().hang(); });
+
+    ScriptedBoxes boxes{{std::string("p"), std::string("c")}};
+    viewer::SendSuggestion(boxes.asker());
+    QVERIFY(m_boxes.empty());
+    QCOMPARE(viewer::RunningSuggestionPosts(), std::size_t(1));
+
+    // What the application does on its way out, before libcurl's global cleanup.
+    QVERIFY(viewer::StopSuggestionPosts(5s));
+    QCOMPARE(viewer::RunningSuggestionPosts(), std::size_t(0));
 }
 
 namespace {
