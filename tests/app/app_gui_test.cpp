@@ -240,6 +240,15 @@ void AppGuiTest::maximiseAndRestore() {
     QTRY_COMPARE(m_window->size(), normal);
     QCOMPARE(m_window->frameGeometry().size(), QSize(948, 430));
     checkLayout(*m_window);
+    // Minimised, the client area counts as 0 x 0; restored, the layout fits it again.
+    m_window->showMinimized();
+    QTRY_VERIFY(m_window->isMinimized());
+    const auto *view = m_window->findChild<QWebEngineView *>(QStringLiteral("超文本浏览框1"));
+    QCOMPARE(view->width(), 0);
+    QCOMPARE(button("按钮1")->geometry(), QRect(-55, 100, 50, 24));
+    m_window->showNormal();
+    QTRY_VERIFY(!m_window->isMinimized());
+    checkLayout(*m_window);
     // A size dragged in the normal state springs back.
     m_window->resize(700, 300);
     QTRY_COMPARE(m_window->size(), normal);
