@@ -86,9 +86,9 @@ private Q_SLOTS:
     void jumpBox_data();
     void jumpBox();
     void engineShowsNoDialog();
+    void rendererExitReloads();
     void closeDuringDownload();
     void closingEndsTheProgram();
-    void rendererExitReloads();
     void releaseGlobals();
     void runLeavesNoFiles();
 
@@ -575,6 +575,13 @@ void AppGuiTest::closingEndsTheProgram() {
     m_window->hide();
     bool closed = false;
     bool released = false;
+    // The forum answers only well after the close, yet sooner than a fetch gives up waiting.
+    QTimer release;
+    release.setSingleShot(true);
+    connect(&release, &QTimer::timeout, this, [&] {
+        released = true;
+        m_forum.holdNewestList(false);
+    });
     enum class Stage { Starting, Jumping, Downloading } stage = Stage::Starting;
     Poller user([&] {
         MainWindow *window = FindNewMainWindow(m_window.get());
@@ -600,16 +607,9 @@ void AppGuiTest::closingEndsTheProgram() {
             return false;
         window->close();
         closed = true;
+        release.start(kFetchTimeoutMs / 2);
         return true;
     });
-    // Released long after the download's answer should have stopped mattering.
-    QTimer release;
-    release.setSingleShot(true);
-    connect(&release, &QTimer::timeout, this, [&] {
-        released = true;
-        m_forum.holdNewestList(false);
-    });
-    release.start(12000);
 
     m_forum.clearRequests();
     const int status = StartProgram();
@@ -617,6 +617,7 @@ void AppGuiTest::closingEndsTheProgram() {
     release.stop();
     m_forum.holdNewestList(false);
     m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     QVERIFY(closed);
     QCOMPARE(status, 0);
     QVERIFY(endedWhileHeld);
