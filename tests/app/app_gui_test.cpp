@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -575,6 +576,7 @@ void AppGuiTest::closingEndsTheProgram() {
     m_window->hide();
     bool closed = false;
     bool released = false;
+    QElapsedTimer sinceClose;
     // The forum answers only well after the close, yet sooner than a fetch gives up waiting.
     QTimer release;
     release.setSingleShot(true);
@@ -605,6 +607,7 @@ void AppGuiTest::closingEndsTheProgram() {
         }
         if (stage != Stage::Downloading || !m_forum.waitForRequest(kListTarget, 0ms))
             return false;
+        sinceClose.start();
         window->close();
         closed = true;
         release.start(kFetchTimeoutMs / 2);
@@ -614,6 +617,8 @@ void AppGuiTest::closingEndsTheProgram() {
     m_forum.clearRequests();
     const int status = StartProgram();
     const bool endedWhileHeld = !released;
+    if (sinceClose.isValid())
+        qInfo("the message loop ended %lld ms after the close", sinceClose.elapsed());
     release.stop();
     m_forum.holdNewestList(false);
     m_window->show();
