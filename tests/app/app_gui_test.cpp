@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -696,6 +697,13 @@ int main(int argc, char **argv) {
         viewer::AppGuiTest test;
         status = QTest::qExec(&test, argc, argv);
         viewer::SetEventPump({});
+        viewer::CurrentThread = "987";
+        viewer::GuidePageHtml = "<html>";
+    }
+    // The exit routine that the start-up registered runs when the application goes.
+    if (!viewer::CurrentThread.empty() || !viewer::GuidePageHtml.empty()) {
+        std::fputs("FAIL: the globals were not released at the end\n", stderr);
+        status = 1;
     }
     curl_global_cleanup();
     return status;
