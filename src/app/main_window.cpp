@@ -79,7 +79,9 @@ QPushButton *MainWindow::addButton(const char *name, const QString &caption) {
 }
 
 void MainWindow::LayOutMainWindow() {
-    ApplyLayout(ComputeMainWindowLayout(width(), height()));
+    // A minimised window has no client area; restoring lays the controls out again.
+    const QSize client = isMinimized() ? QSize(0, 0) : size();
+    ApplyLayout(ComputeMainWindowLayout(client.width(), client.height()));
 }
 
 void MainWindow::ApplyLayout(const MainWindowLayout &layout) {
@@ -121,6 +123,13 @@ void MainWindow::resizeEvent(QResizeEvent *event) {
     LayOutMainWindow();
     if (isVisible() && windowState() == Qt::WindowNoState && size() != m_normalClientSize)
         QTimer::singleShot(0, this, &MainWindow::keepNormalSize);
+}
+
+void MainWindow::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    // Minimising and restoring change the client area without a resize of their own.
+    if (event->type() == QEvent::WindowStateChange)
+        LayOutMainWindow();
 }
 
 void MainWindow::keepNormalSize() {

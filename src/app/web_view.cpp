@@ -49,6 +49,7 @@ WebView::WebView(QWidget *parent) : QWebEngineView(parent) {
 
     m_page = new WebPage(m_profile, this);
     m_page->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
+    // The middle of the five text sizes is the engine's own scale.
     m_page->setZoomFactor(1.0);
     setPage(m_page);
 

@@ -109,8 +109,8 @@ std::string EscapeTarget(std::string_view path) {
     return escaped;
 }
 
-// The path and query libcurl would put on the request line for `url`, or nullopt-like ""
-// with ok false when it would refuse the address.
+// The path and query libcurl would put on the request line for `url`; false when libcurl
+// would refuse the address or read another host out of it.
 bool CurlRequestTarget(const std::string &url, std::string_view host, std::string &target) {
     UrlHandle handle(curl_url());
     if (!handle)
@@ -405,6 +405,8 @@ bool HttpRequest::Transfer::configure(std::string_view headerBlock) {
 
     set(CURLOPT_ERRORBUFFER, errorBuffer);
     set(CURLOPT_NOSIGNAL, 1L);
+    // A request abandoned while its host name is still being looked up must not wait for it.
+    set(CURLOPT_QUICK_EXIT, 1L);
     set(CURLOPT_URL, url.c_str());
     set(CURLOPT_PATH_AS_IS, 1L);
     set(CURLOPT_PROTOCOLS_STR, "http,https");
@@ -647,6 +649,15 @@ bool HttpRequest::queryRawHeaders(char *buffer, int &length) const {
     buffer[head.size()] = '\0';
     length = static_cast<int>(head.size());
     return true;
+}
+
+std::int64_t HttpRequest::announcedLength() const {
+    curl_off_t length = -1;
+    if (!m_transfer || !m_transfer->finalHead ||
+        curl_easy_getinfo(m_transfer->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) !=
+            CURLE_OK)
+        return -1;
+    return length;
 }
 
 std::string HttpRequest::errorText() const {

@@ -114,6 +114,9 @@ public:
     // fit; false as well when no answer arrived.
     bool queryRawHeaders(char *buffer, int &length) const;
 
+    // The body length the answer announced, or -1 when it announced none.
+    std::int64_t announcedLength() const;
+
     // libcurl's last error message, for test logs only.
     std::string errorText() const;
 

@@ -107,8 +107,12 @@ std::string FetchPage(std::string_view requestUrl, std::string &method,
         request.send(headers, body);
     }
 
-    // The body grows in place; a stop request or the size bound ends it like a failed read.
-    ByteBuffer accumulated;
+    // The body grows in place, sized up front from the announced length where there is
+    // one; a stop request or the size bound ends it like a failed read.
+    std::string accumulated;
+    if (const std::int64_t announced = request.announcedLength(); announced > 0)
+        accumulated.reserve(static_cast<std::size_t>(
+            std::min<std::int64_t>(announced, static_cast<std::int64_t>(kMaxFetchBodyBytes))));
     int count = 1;
     while (count > 0) {
         const std::size_t room = kMaxFetchBodyBytes - accumulated.size();
@@ -120,13 +124,14 @@ std::string FetchPage(std::string_view requestUrl, std::string &method,
             break;
         count = request.read(chunk.data(),
                              static_cast<int>(std::min<std::size_t>(kReadChunkBytes, room)));
-        accumulated.insert(accumulated.end(), chunk.begin(), chunk.begin() + count);
+        accumulated.append(reinterpret_cast<const char *>(chunk.data()),
+                           static_cast<std::size_t>(count));
     }
 
     if (wantRawHeaders) {
         std::string buffer = SpaceText(kRawHeaderBufferBytes);
         int length = kRawHeaderBufferBytes;
-        // A head longer than the buffer does not fit, and a failed query gives the empty text
+        // A head of more than 1023 bytes does not fit, and a failed query gives the empty text
         // rather than the blanks the buffer was filled with.
         if (request.queryRawHeaders(buffer.data(), length))
             rawHeaders = std::string(buffer.c_str());
@@ -137,7 +142,10 @@ std::string FetchPage(std::string_view requestUrl, std::string &method,
     root.close();
     connection.close();
     request.close();
-    return ToText(accumulated);
+    // The text ends before the first zero byte; cut in place rather than copy a large body.
+    if (const std::size_t zero = accumulated.find('\0'); zero != std::string::npos)
+        accumulated.resize(zero);
+    return accumulated;
 }
 
 }  // namespace viewer

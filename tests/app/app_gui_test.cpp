@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -85,8 +87,10 @@ private Q_SLOTS:
     void newWindowLinkOpensInTheView();
     void jumpBox_data();
     void jumpBox();
-    void closeDuringDownload();
+    void engineShowsNoDialog();
     void rendererExitReloads();
+    void closeDuringDownload();
+    void closingEndsTheProgram();
     void releaseGlobals();
     void runLeavesNoFiles();
 
@@ -188,6 +192,10 @@ void AppGuiTest::startUp() {
     QVERIFY(hiddenWhileHeld);
 
     QVERIFY(window->isVisible());
+    QCOMPARE(window->windowTitle(),
+             QStringLiteral("翎澜看帖工具  ") + QString::fromStdString(m_forum.baseUrl()));
+    QVERIFY(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     const QRect screen = window->screen()->geometry();
     QCOMPARE(window->frameGeometry(), CentredFrame(screen.size()).translated(screen.topLeft()));
     checkLayout(*window);
@@ -233,6 +241,15 @@ void AppGuiTest::maximiseAndRestore() {
     m_window->showNormal();
     QTRY_COMPARE(m_window->size(), normal);
     QCOMPARE(m_window->frameGeometry().size(), QSize(948, 430));
+    checkLayout(*m_window);
+    // Minimised, the client area counts as 0 x 0; restored, the layout fits it again.
+    m_window->showMinimized();
+    QTRY_VERIFY(m_window->isMinimized());
+    const auto *view = m_window->findChild<QWebEngineView *>(QStringLiteral("超文本浏览框1"));
+    QCOMPARE(view->width(), 0);
+    QCOMPARE(button("按钮1")->geometry(), QRect(-55, 100, 50, 24));
+    m_window->showNormal();
+    QTRY_VERIFY(!m_window->isMinimized());
     checkLayout(*m_window);
     // A size dragged in the normal state springs back.
     m_window->resize(700, 300);
@@ -401,18 +418,27 @@ void AppGuiTest::newWindowLinkOpensInTheView() {
 }
 
 void AppGuiTest::jumpBox_data() {
-    QTest::addColumn<QString>("answer");  // text to type, or "<esc>", "<close>", "<cancel>"
+    QTest::addColumn<QString>("answer");      // text to type, or "<esc>", "<close>", "<cancel>"
+    QTest::addColumn<bool>("pageMeanwhile");  // a page becomes ready while the box is open
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("confirm_1234") << QStringLiteral("1234") << QByteArray("1234");
-    QTest::newRow("confirm_empty") << QString() << QByteArray();
-    QTest::newRow("confirm_abc") << QStringLiteral("abc") << QByteArray("abc");
-    QTest::newRow("cancel_with_escape") << QStringLiteral("<esc>") << QByteArray("987");
-    QTest::newRow("cancel_with_button") << QStringLiteral("<cancel>") << QByteArray("987");
-    QTest::newRow("cancel_with_close_box") << QStringLiteral("<close>") << QByteArray("987");
+    QTest::newRow("confirm_1234") << QStringLiteral("1234") << false << QByteArray("1234");
+    QTest::newRow("confirm_empty") << QString() << false << QByteArray();
+    QTest::newRow("confirm_abc") << QStringLiteral("abc") << false << QByteArray("abc");
+    QTest::newRow("confirm_chinese")
+        << QStringLiteral("中文") << false << QByteArray("\xd6\xd0\xce\xc4");
+    QTest::newRow("cancel_with_escape") << QStringLiteral("<esc>") << false << QByteArray("987");
+    QTest::newRow("cancel_with_button") << QStringLiteral("<cancel>") << false << QByteArray("987");
+    QTest::newRow("cancel_with_close_box")
+        << QStringLiteral("<close>") << false << QByteArray("987");
+    QTest::newRow("confirm_over_a_page_ready_meanwhile")
+        << QStringLiteral("1234") << true << QByteArray("1234");
+    QTest::newRow("cancel_after_a_page_ready_meanwhile")
+        << QStringLiteral("<esc>") << true << QByteArray("987");
 }
 
 void AppGuiTest::jumpBox() {
     QFETCH(QString, answer);
+    QFETCH(bool, pageMeanwhile);
     QFETCH(QByteArray, expected);
     CurrentThread = "42";
     const std::size_t skip = m_forum.requests().size();
@@ -429,6 +455,11 @@ void AppGuiTest::jumpBox() {
         caption = box->windowTitle();
         selected = field->selectedText();
         answered = true;
+        if (pageMeanwhile) {
+            m_window->view().Navigate(ThreadUrl("960"));
+            if (!QTest::qWaitFor([] { return CurrentThread == "960"; }, kLoadTimeoutMs))
+                qWarning("no page became ready while the box was open");
+        }
         if (answer == u"<esc>")
             QTest::keyClick(field, Qt::Key_Escape);
         else if (answer == u"<close>")
@@ -438,7 +469,11 @@ void AppGuiTest::jumpBox() {
                               Qt::LeftButton);
         else {
             QTest::keyClick(field, Qt::Key_Backspace);
-            QTest::keyClicks(field, answer);
+            // Key clicks carry ASCII only; other text is typed the way an input method does.
+            if (answer.toLatin1() == answer.toUtf8())
+                QTest::keyClicks(field, answer);
+            else
+                field->insert(answer);
             QTest::keyClick(field, Qt::Key_Return);
         }
         return true;
@@ -449,9 +484,36 @@ void AppGuiTest::jumpBox() {
     QCOMPARE(caption, QStringLiteral("请输入："));
     QCOMPARE(selected, QStringLiteral("42"));
     QCOMPARE(CurrentThread, expected.toStdString());
+    if (pageMeanwhile)
+        QVERIFY(std::find(m_ready.begin() + from, m_ready.end(), ThreadUrl("960")) !=
+                m_ready.end());
     const bool cancelled = answer.startsWith(u'<');
     QCOMPARE(m_forum.waitForRequest(kListTarget, 0ms, skip), cancelled);
     QVERIFY(waitForReady(ThreadUrl(expected.toStdString()), from));
+}
+
+void AppGuiTest::engineShowsNoDialog() {
+    bool sawDialog = false;
+    Poller watchdog([&] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            sawDialog = true;
+            modal->close();
+        }
+        return false;
+    });
+    const QString html = QStringLiteral(
+        "<html><body><script>"
+        "alert('a');"
+        "var answers = 'done:' + confirm('b') + ':' + prompt('c', 'd');"
+        "document.title = answers;"
+        "Notification.requestPermission().then(function (r) {"
+        "  document.title = answers + ':' + r; });"
+        "</script></body></html>");
+    const QUrl base(QString::fromStdString(m_forum.baseUrl() + "silent.html"));
+    m_window->view().webPage()->setHtml(html, base);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->view().page()->title(),
+                              QStringLiteral("done:false:null:denied"), kLoadTimeoutMs);
+    QVERIFY(!sawDialog);
 }
 
 void AppGuiTest::closeDuringDownload() {
@@ -508,6 +570,64 @@ void AppGuiTest::rendererExitReloads() {
     QVERIFY(exited.wait(kLoadTimeoutMs));
     QVERIFY(waitForReady(ThreadUrl("950"), from));
     QCOMPARE(CurrentThread, "950");
+}
+
+void AppGuiTest::closingEndsTheProgram() {
+    // Only the program's own window may be open for the loop to end with it.
+    m_window->hide();
+    bool closed = false;
+    bool released = false;
+    QElapsedTimer sinceClose;
+    // The forum answers only well after the close, yet sooner than a fetch gives up waiting.
+    QTimer release;
+    release.setSingleShot(true);
+    connect(&release, &QTimer::timeout, this, [&] {
+        released = true;
+        m_forum.holdNewestList(false);
+    });
+    enum class Stage { Starting, Jumping, Downloading } stage = Stage::Starting;
+    Poller user([&] {
+        MainWindow *window = FindNewMainWindow(m_window.get());
+        if (!window || !window->isVisible())
+            return false;
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            QTest::keyClick(box, Qt::Key_Escape);
+            stage = Stage::Downloading;
+            return false;
+        }
+        if (stage == Stage::Starting) {
+            if (window->view().Url() != ThreadUrl("987"))
+                return false;
+            m_forum.clearRequests();
+            m_forum.holdNewestList(true);
+            // A cancelled jump starts a download that the forum holds back.
+            auto *jump = window->findChild<QPushButton *>(QStringLiteral("按钮15"));
+            QTimer::singleShot(0, jump, [jump] { QTest::mouseClick(jump, Qt::LeftButton); });
+            stage = Stage::Jumping;
+            return false;
+        }
+        if (stage != Stage::Downloading || !m_forum.waitForRequest(kListTarget, 0ms))
+            return false;
+        sinceClose.start();
+        window->close();
+        closed = true;
+        release.start(kFetchTimeoutMs / 2);
+        return true;
+    });
+
+    m_forum.clearRequests();
+    const int status = StartProgram();
+    const bool endedWhileHeld = !released;
+    if (sinceClose.isValid())
+        qInfo("the message loop ended %lld ms after the close", sinceClose.elapsed());
+    release.stop();
+    m_forum.holdNewestList(false);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(closed);
+    QCOMPARE(status, 0);
+    QVERIFY(endedWhileHeld);
+    QVERIFY(!FindNewMainWindow(m_window.get()));
 }
 
 void AppGuiTest::releaseGlobals() {
@@ -577,6 +697,13 @@ int main(int argc, char **argv) {
         viewer::AppGuiTest test;
         status = QTest::qExec(&test, argc, argv);
         viewer::SetEventPump({});
+        viewer::CurrentThread = "987";
+        viewer::GuidePageHtml = "<html>";
+    }
+    // The exit routine that the start-up registered runs when the application goes.
+    if (!viewer::CurrentThread.empty() || !viewer::GuidePageHtml.empty()) {
+        std::fputs("FAIL: the globals were not released at the end\n", stderr);
+        status = 1;
     }
     curl_global_cleanup();
     return status;

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <random>
@@ -502,6 +504,37 @@ TEST(TextRandomized, CuttingAndSearchingAgreeWithReferences) {
                   ReferenceFind(text, needle, start, ignoreCase))
             << testing::PrintToString(text) << " " << testing::PrintToString(needle) << " from "
             << start << (ignoreCase ? " ignoring case" : "");
+    }
+}
+
+// printf's "%.13g" in the "C" locale (tests never change it), with the exponent widened to
+// three digits.
+std::string ReferenceNumberText(double number) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.13g", number);
+    std::string text = buffer;
+    const std::size_t e = text.find('e');
+    if (e != std::string::npos && text.size() - (e + 2) < 3)
+        text.insert(e + 2, 3 - (text.size() - (e + 2)), '0');
+    return text;
+}
+
+TEST(TextRandomized, NumbersAreWrittenAsPrintfWritesThem) {
+    std::mt19937_64 random(20261211);
+    for (int round = 0; round < 100000; ++round) {
+        double number = 0;
+        if (round % 2 == 0) {
+            const std::uint64_t bits = random();
+            std::memcpy(&number, &bits, sizeof number);
+            if (!std::isfinite(number))
+                continue;
+        } else {
+            // Values near the notation switch and near rounding carries.
+            const int exponent = static_cast<int>(random() % 40) - 20;
+            number =
+                std::ldexp(static_cast<double>(random() >> 11), -53) * std::pow(10.0, exponent);
+        }
+        ASSERT_EQ(ToText(number), ReferenceNumberText(number)) << std::hexfloat << number;
     }
 }
 

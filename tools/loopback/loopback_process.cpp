@@ -108,6 +108,28 @@ bool WaitUntilListening(std::uint16_t port, std::chrono::milliseconds timeout) {
     }
 }
 
+SilentListener::SilentListener() {
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_fd < 0)
+        return;
+    // Small buffers, so a sender stalls after little data.
+    const int size = 4096;
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        ::listen(m_fd, 4) == 0 &&
+        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        m_port = ntohs(address.sin_port);
+}
+
+SilentListener::~SilentListener() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
 ScopedEnvironment::ScopedEnvironment(std::string name, std::optional<std::string> value)
     : m_name(std::move(name)) {
     if (const char *previous = std::getenv(m_name.c_str()))

@@ -34,6 +34,22 @@ std::uint16_t FreeLoopbackPort();
 // True once something accepts connections on 127.0.0.1:port, waiting at most `timeout`.
 bool WaitUntilListening(std::uint16_t port, std::chrono::milliseconds timeout);
 
+// Listens on 127.0.0.1 and never accepts: connections complete in the backlog and nothing
+// sent to them is ever read once the kernel's buffers are full.
+class SilentListener {
+public:
+    SilentListener();
+    ~SilentListener();
+    SilentListener(const SilentListener &) = delete;
+    SilentListener &operator=(const SilentListener &) = delete;
+
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+};
+
 // Sets (or with nullopt removes) an environment variable until the end of the scope.
 class ScopedEnvironment {
 public:

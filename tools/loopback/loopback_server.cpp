@@ -223,6 +223,14 @@ Reply &Reply::send(std::string bytes) {
     return *this;
 }
 
+Reply &Reply::send(std::shared_ptr<const std::string> bytes) {
+    Action action;
+    action.kind = Action::Kind::Send;
+    action.shared = std::move(bytes);
+    actions.push_back(std::move(action));
+    return *this;
+}
+
 Reply &Reply::pause(std::chrono::milliseconds duration) {
     Action action;
     action.kind = Action::Kind::Pause;
@@ -452,7 +460,8 @@ void LoopbackServer::State::Serve(Connection *connection) {
         for (const Action &action : reply.actions) {
             switch (action.kind) {
                 case Action::Kind::Send:
-                    open = SendAll(fd, action.bytes);
+                    open = SendAll(fd, action.shared ? std::string_view(*action.shared)
+                                                     : std::string_view(action.bytes));
                     break;
                 case Action::Kind::Pause:
                     open = Sleep(action.duration);

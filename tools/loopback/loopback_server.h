@@ -29,8 +29,9 @@ struct Request {
 struct Action {
     enum class Kind { Send, Pause, Reset, Hang, Close };
     Kind kind = Kind::Send;
-    std::string bytes;                       // Send
-    std::chrono::milliseconds duration{0};   // Pause
+    std::string bytes;                          // Send
+    std::shared_ptr<const std::string> shared;  // Send, instead of bytes when set (no copy)
+    std::chrono::milliseconds duration{0};      // Pause
 };
 
 // What the server does for one request, step by step. After the last step the connection
@@ -39,6 +40,8 @@ struct Reply {
     std::vector<Action> actions;
 
     Reply &send(std::string bytes);
+    // Sends bytes that many replies share, such as a large body, without copying them.
+    Reply &send(std::shared_ptr<const std::string> bytes);
     Reply &pause(std::chrono::milliseconds duration);
     Reply &reset();  // closes with RST
     Reply &hang();   // sends nothing more until the server stops
