@@ -16,7 +16,7 @@ namespace viewer {
 
 namespace {
 
-constexpr auto kSubframeScriptName = "viewer-frame-ready";
+constexpr auto kReadyScriptName = "viewer-frame-ready";
 
 QString MakeToken() {
     quint32 words[4];
@@ -31,7 +31,7 @@ QString MakeToken() {
 
 WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
     : QWebEnginePage(profile, parent), m_readyToken(MakeToken()) {
-    installSubframeReport();
+    installReadyReport();
 
     connect(this, &QWebEnginePage::loadingChanged, this, &WebPage::onLoadingChanged);
     connect(this, &QWebEnginePage::newWindowRequested, this, &WebPage::onNewWindowRequested);
@@ -58,26 +58,29 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
             [](QWebEngineFullScreenRequest request) { request.reject(); });
 }
 
-void WebPage::installSubframeReport() {
-    // Frames have no load signal of their own; a script in every subframe tells us instead.
+void WebPage::installReadyReport() {
+    // Each frame reports its own document once its load event has fired. The engine's
+    // loadingChanged is no use for this: when a navigation starts while the previous page is
+    // still finishing, it reports the old page as finished and never reports the new one.
     // The token keeps page scripts, which cannot see this world, from faking a report.
     QWebEngineScript script;
-    script.setName(QString::fromLatin1(kSubframeScriptName));
+    script.setName(QString::fromLatin1(kReadyScriptName));
     script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setInjectionPoint(QWebEngineScript::DocumentReady);
     script.setRunsOnSubFrames(true);
-    script.setSourceCode(QStringLiteral("(function () {"
-                                        "  if (window.top === window) return;"
-                                        "  console.log(%1 + location.href);"
-                                        "})();")
-                             .arg(QLatin1Char('"') + m_readyToken + QLatin1Char('"')));
+    script.setSourceCode(
+        QStringLiteral("(function () {"
+                       "  var report = function () { console.log(%1 + location.href); };"
+                       "  if (document.readyState === 'complete') report();"
+                       "  else window.addEventListener('load', report, {once: true});"
+                       "})();")
+            .arg(QLatin1Char('"') + m_readyToken + QLatin1Char('"')));
     scripts().insert(script);
 }
 
 void WebPage::onLoadingChanged(const QWebEngineLoadingInfo &info) {
-    // A stopped load was replaced by another navigation; an error page is a finished document.
-    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ||
-        info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
+    // The engine's error page runs no script of ours, yet it is a document that is shown.
+    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
         Q_EMIT documentReady(info.url());
 }
 

@@ -14,7 +14,7 @@ class WebPage : public QWebEnginePage {
 public:
     explicit WebPage(QWebEngineProfile *profile, QObject *parent = nullptr);
 
-    // The secret that marks our subframe reports; made afresh for every page.
+    // The secret that marks our ready reports; made afresh for every page.
     QString readyToken() const { return m_readyToken; }
 
 Q_SIGNALS:
@@ -34,7 +34,7 @@ protected:
                             const QStringList &acceptedMimeTypes) override;
 
 private:
-    void installSubframeReport();
+    void installReadyReport();
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onNewWindowRequested(QWebEngineNewWindowRequest &request);
     void onFeaturePermissionRequested(const QUrl &securityOrigin, Feature feature);

@@ -83,6 +83,7 @@ private Q_SLOTS:
     void readyAddresses_data();
     void readyAddresses();
     void subframeIsReported();
+    void stepWhileThePageStillLoads();
     void pageCannotForgeAFrameReport();
     void newWindowLinkOpensInTheView();
     void jumpBox_data();
@@ -344,6 +345,22 @@ void AppGuiTest::subframeIsReported() {
     QVERIFY2(frameAt != m_ready.end(), "the frame's document was not reported");
     QVERIFY(frameAt < pageAt);
     QCOMPARE(CurrentThread, "950");
+}
+
+void AppGuiTest::stepWhileThePageStillLoads() {
+    // A step is taken while the newest thread is still loading, straight after start-up: the
+    // thread stepped to must be reported last, and the page left behind must not win.
+    std::unique_ptr<MainWindow> window = OpenMainWindow();
+    QCOMPARE(CurrentThread, "987");
+    const std::size_t from = m_ready.size();
+    watch(*window);
+    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("按钮14")), Qt::LeftButton);
+    QVERIFY(waitForReady(ThreadUrl("986"), from));
+    QCOMPARE(CurrentThread, "986");
+    const auto lastPage = std::find_if(
+        m_ready.rbegin(), m_ready.rend(),
+        [](const std::string &url) { return url == ThreadUrl("987") || url == ThreadUrl("986"); });
+    QCOMPARE(*lastPage, ThreadUrl("986"));
 }
 
 void AppGuiTest::pageCannotForgeAFrameReport() {
