@@ -3,6 +3,8 @@
 #include "http/url.h"
 #include "text/text.h"
 
+#include "reference_find.h"
+
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -22,36 +24,6 @@ void Check(bool condition, const char *what) {
     }
 }
 
-// The character walk written out position by position.
-int ReferenceFind(std::string_view text, std::string_view needle, int start, bool ignoreCase) {
-    const long long n = static_cast<long long>(text.size());
-    const long long m = static_cast<long long>(needle.size());
-    long long pos = start - 1LL > 0 ? start - 1LL : 0;
-    if (pos >= n)
-        return -1;
-    if (m == 0)
-        return 1;
-    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    while (n - pos >= m) {
-        bool match = true;
-        for (long long i = 0; i < m && match; ++i) {
-            const char a = text[static_cast<std::size_t>(pos + i)];
-            const char b = needle[static_cast<std::size_t>(i)];
-            match = ignoreCase ? fold(a) == fold(b) : a == b;
-        }
-        if (match)
-            return static_cast<int>(pos + 1);
-        if (static_cast<unsigned char>(text[static_cast<std::size_t>(pos)]) >= 0x80) {
-            if (pos + 1 == n)
-                return -1;
-            pos += 2;
-        } else {
-            pos += 1;
-        }
-    }
-    return -1;
-}
-
 // Whether `position` (from 1) begins a character when counted from byte `start`.
 bool BeginsCharacter(std::string_view text, int start, int position) {
     std::size_t pos = start > 1 ? static_cast<std::size_t>(start) - 1 : 0;
@@ -62,7 +34,8 @@ bool BeginsCharacter(std::string_view text, int start, int position) {
 
 void CheckFind(std::string_view text, std::string_view needle, int start, bool ignoreCase) {
     const int found = viewer::FindText(text, needle, start, ignoreCase);
-    Check(found == ReferenceFind(text, needle, start, ignoreCase), "FindText agrees with the walk");
+    Check(found == viewer::reference::ReferenceFind(text, needle, start, ignoreCase),
+          "FindText agrees with the walk");
     if (found == -1 || needle.empty())
         return;
     Check(found >= 1 && found >= start, "FindText reports a position at or after start");

@@ -39,8 +39,7 @@ std::string ToLowerCase(std::string_view text);
 bool TextsEqual(std::string_view a, std::string_view b, bool ignoreCase = false);
 
 template <typename... Texts>
-std::string JoinTexts(const Texts &...texts)
-{
+std::string JoinTexts(const Texts &...texts) {
     const std::string_view views[] = {std::string_view(texts)...};
     std::size_t size = 0;
     for (std::string_view v : views)

@@ -285,15 +285,3 @@ TEST(FormPostFailures, RefusedConnectionAndStopYieldNothing) {
 
 }  // namespace
 }  // namespace viewer
-
-int main(int argc, char **argv) {
-    // The machine's proxy settings must not divert requests meant for the loopback server.
-    for (const char *name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                             "no_proxy", "NO_PROXY"})
-        unsetenv(name);
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    curl_global_cleanup();
-    return result;
-}

@@ -599,11 +599,3 @@ TEST_F(FetcherTest, ProxyModeThroughARealProxy) {
 
 }  // namespace
 }  // namespace viewer
-
-int main(int argc, char **argv) {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    curl_global_cleanup();
-    return result;
-}

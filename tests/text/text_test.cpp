@@ -1,5 +1,7 @@
 #include "text/text.h"
 
+#include "reference_find.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -416,36 +418,6 @@ std::string ReferenceKeep(std::string_view text, long long first, long long coun
     return kept;
 }
 
-// The character walk exactly as the helper is described, one position at a time.
-int ReferenceFind(std::string_view text, std::string_view needle, int start, bool ignoreCase) {
-    const long long n = static_cast<long long>(text.size());
-    const long long m = static_cast<long long>(needle.size());
-    long long pos = start - 1LL > 0 ? start - 1LL : 0;
-    if (pos >= n)
-        return -1;
-    if (m == 0)
-        return 1;
-    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    while (n - pos >= m) {
-        bool match = true;
-        for (long long i = 0; i < m && match; ++i) {
-            const char a = text[static_cast<std::size_t>(pos + i)];
-            const char b = needle[static_cast<std::size_t>(i)];
-            match = ignoreCase ? fold(a) == fold(b) : a == b;
-        }
-        if (match)
-            return static_cast<int>(pos + 1);
-        if (static_cast<unsigned char>(text[static_cast<std::size_t>(pos)]) >= 0x80) {
-            if (pos + 1 == n)
-                return -1;
-            pos += 2;
-        } else {
-            pos += 1;
-        }
-    }
-    return -1;
-}
-
 TEST(TextRandomized, CuttingAndSearchingAgreeWithReferences) {
     std::mt19937 random(20261211);
     auto pick = [&](int low, int high) {
@@ -501,7 +473,7 @@ TEST(TextRandomized, CuttingAndSearchingAgreeWithReferences) {
         const int start = randomArgument();
         const bool ignoreCase = pick(0, 1) == 1;
         ASSERT_EQ(FindText(text, needle, start, ignoreCase),
-                  ReferenceFind(text, needle, start, ignoreCase))
+                  reference::ReferenceFind(text, needle, start, ignoreCase))
             << testing::PrintToString(text) << " " << testing::PrintToString(needle) << " from "
             << start << (ignoreCase ? " ignoring case" : "");
     }

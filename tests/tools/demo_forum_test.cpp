@@ -302,11 +302,3 @@ TEST(DemoForumLifetime, ServesBelowThePathOfItsBaseAddress) {
 
 }  // namespace
 }  // namespace viewer::demo
-
-int main(int argc, char **argv) {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    curl_global_cleanup();
-    return result;
-}
