@@ -1,6 +1,7 @@
 #include "app/web_page.h"
 
 #include <QAuthenticator>
+#include <QCoreApplication>
 #include <QRandomGenerator>
 #include <QWebEngineCertificateError>
 #include <QWebEngineFileSystemAccessRequest>
@@ -17,6 +18,10 @@ namespace viewer {
 namespace {
 
 constexpr auto kReadyScriptName = "viewer-frame-ready";
+constexpr auto kColourGuardScriptName = "viewer-colour-guard";
+// The engine's own text for a page that asks before it is left.
+constexpr auto kLeavePageQuestion =
+    "Are you sure you want to leave this page? Changes that you made may not be saved.";
 
 QString MakeToken() {
     quint32 words[4];
@@ -32,6 +37,7 @@ QString MakeToken() {
 WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
     : QWebEnginePage(profile, parent), m_readyToken(MakeToken()) {
     installReadyReport();
+    installColourFieldGuard();
 
     connect(this, &QWebEnginePage::loadingChanged, this, &WebPage::onLoadingChanged);
     connect(this, &QWebEnginePage::newWindowRequested, this, &WebPage::onNewWindowRequested);
@@ -78,6 +84,23 @@ void WebPage::installReadyReport() {
     scripts().insert(script);
 }
 
+void WebPage::installColourFieldGuard() {
+    // The view opens a colour dialog of its own for a colour field and offers no way to refuse
+    // it, so the field's activation is cancelled before the engine sees it. Keys that activate
+    // the field arrive as a click too.
+    QWebEngineScript script;
+    script.setName(QString::fromLatin1(kColourGuardScriptName));
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setRunsOnSubFrames(true);
+    script.setSourceCode(
+        QStringLiteral("document.addEventListener('click', function (e) {"
+                       "  if (e.target instanceof HTMLInputElement && e.target.type === 'color')"
+                       "    e.preventDefault();"
+                       "}, true);"));
+    scripts().insert(script);
+}
+
 void WebPage::onLoadingChanged(const QWebEngineLoadingInfo &info) {
     // The engine's error page runs no script of ours, yet it is a document that is shown.
     if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
@@ -96,8 +119,10 @@ void WebPage::onFeaturePermissionRequested(const QUrl &securityOrigin, Feature f
 
 void WebPage::javaScriptAlert(const QUrl &, const QString &) {}
 
-bool WebPage::javaScriptConfirm(const QUrl &, const QString &) {
-    return false;
+bool WebPage::javaScriptConfirm(const QUrl &, const QString &msg) {
+    // The engine asks its "leave this page?" question through here as well. No question is ever
+    // shown, so a page must not hold the view on it: leaving is allowed, anything else is no.
+    return msg == QCoreApplication::translate("QWebEnginePage", kLeavePageQuestion);
 }
 
 bool WebPage::javaScriptPrompt(const QUrl &, const QString &, const QString &, QString *) {

@@ -35,6 +35,7 @@ protected:
 
 private:
     void installReadyReport();
+    void installColourFieldGuard();
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onNewWindowRequested(QWebEngineNewWindowRequest &request);
     void onFeaturePermissionRequested(const QUrl &securityOrigin, Feature feature);

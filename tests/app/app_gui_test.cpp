@@ -1,6 +1,7 @@
 #include <curl/curl.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -89,6 +90,8 @@ private Q_SLOTS:
     void jumpBox_data();
     void jumpBox();
     void engineShowsNoDialog();
+    void pageCannotHoldTheViewerOnIt();
+    void colourFieldOpensNoDialog();
     void rendererExitReloads();
     void closeDuringDownload();
     void closingEndsTheProgram();
@@ -531,6 +534,58 @@ void AppGuiTest::engineShowsNoDialog() {
     QTRY_COMPARE_WITH_TIMEOUT(m_window->view().page()->title(),
                               QStringLiteral("done:false:null:denied"), kLoadTimeoutMs);
     QVERIFY(!sawDialog);
+}
+
+void AppGuiTest::pageCannotHoldTheViewerOnIt() {
+    // A page that asks "leave this page?" once the user has touched it: the buttons must still
+    // move the view, as no question can be shown.
+    const QString html = QStringLiteral(
+        "<html><body style='height:2000px'><script>"
+        "window.addEventListener('beforeunload', function (e) {"
+        "  e.preventDefault(); e.returnValue = 'stay'; });"
+        "document.addEventListener('mousedown', function () { document.title = 'touched'; });"
+        "document.title = 'loaded';"
+        "</script><p>a page with unsaved work</p></body></html>");
+    const QUrl base(QString::fromStdString(m_forum.baseUrl() + "unsaved.html"));
+    m_window->view().webPage()->setHtml(html, base);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->view().page()->title(), QStringLiteral("loaded"),
+                              kLoadTimeoutMs);
+    QWidget *surface = m_window->view().focusProxy();
+    QVERIFY(surface);
+    QTRY_VERIFY_WITH_TIMEOUT((QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(20, 20)),
+                              m_window->view().page()->title() == QStringLiteral("touched")),
+                             kLoadTimeoutMs);
+
+    CurrentThread = "960";
+    const std::size_t from = m_ready.size();
+    QTest::mouseClick(button("按钮13"), Qt::LeftButton);
+    QVERIFY(waitForReady(ThreadUrl("961"), from));
+    QCOMPARE(CurrentThread, "961");
+}
+
+void AppGuiTest::colourFieldOpensNoDialog() {
+    // A colour field fills the page; a click on it would open the engine's colour dialog.
+    const QString html = QStringLiteral(
+        "<html><body style='margin:0'><input type='color' style='width:600px;height:300px'"
+        " onclick=\"document.title = 'clicked'\">"
+        "<script>document.title = 'loaded';</script></body></html>");
+    const QUrl base(QString::fromStdString(m_forum.baseUrl() + "colour.html"));
+    m_window->view().webPage()->setHtml(html, base);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->view().page()->title(), QStringLiteral("loaded"),
+                              kLoadTimeoutMs);
+    QWidget *surface = m_window->view().focusProxy();
+    QVERIFY(surface);
+    const auto dialogShown = [] {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (widget->isVisible() && qobject_cast<QDialog *>(widget))
+                return true;
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT((QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(100, 100)),
+                              m_window->view().page()->title() == QStringLiteral("clicked")),
+                             kLoadTimeoutMs);
+    // Nothing to wait for when all goes well: give the engine a bounded chance to show one.
+    QVERIFY(!QTest::qWaitFor(dialogShown, 2000));
 }
 
 void AppGuiTest::closeDuringDownload() {
