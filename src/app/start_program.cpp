@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include "app/main_window.h"
 #include "app/web_view.h"
@@ -13,6 +14,8 @@ namespace viewer {
 void SetVersionRecord() {
     QCoreApplication::setApplicationName(QStringLiteral("翎澜浏览器"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VIEWER_APP_ID));
 }
 
 void ProcessPendingEvents() {
