@@ -1,11 +1,14 @@
 #include "app/start_program.h"
 
+#include <curl/curl.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 
 #include "app/main_window.h"
 #include "app/web_view.h"
+#include "http/page_fetcher.h"
 #include "navigation/newest_thread.h"
 #include "navigation/thread_navigator.h"
 
@@ -51,6 +54,28 @@ int StartProgram() {
     const int status = QApplication::exec();
     // The view and its engine profile go while the application still exists.
     window.reset();
+    return status;
+}
+
+int RunApplication(int &argc, char **argv, const std::function<int()> &body) {
+    // Shader caches would otherwise land under the user's cache folder.
+    for (const auto &[name, value] : {std::pair{"QT_DISABLE_SHADER_DISK_CACHE", "1"},
+                                      std::pair{"MESA_SHADER_CACHE_DISABLE", "true"}}) {
+        if (qEnvironmentVariableIsEmpty(name))
+            qputenv(name, value);
+    }
+    // libcurl's global state is set up once, before any thread exists.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    SetVersionRecord();
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        SetEventPump(ProcessPendingEvents);
+        status = body();
+        SetEventPump({});
+    }
+    curl_global_cleanup();
     return status;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 namespace viewer {
@@ -23,5 +24,10 @@ std::unique_ptr<MainWindow> OpenMainWindow();
 // OpenMainWindow, then the message loop until the window is closed. The result is the exit
 // status.
 int StartProgram();
+
+// Runs `body` inside the program's surroundings: shader caches kept off the disk, libcurl's
+// global state, the version record, the application object and the page fetcher's event pump.
+// The application is gone, and the exit routines have run, when this returns body's result.
+int RunApplication(int &argc, char **argv, const std::function<int()> &body);
 
 }  // namespace viewer

@@ -64,41 +64,43 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
             [](QWebEngineFullScreenRequest request) { request.reject(); });
 }
 
+void WebPage::insertFrameScript(const char *name, QWebEngineScript::InjectionPoint point,
+                                const QString &source) {
+    // Our own world, in every frame: page scripts can neither see nor change what runs here.
+    QWebEngineScript script;
+    script.setName(QString::fromLatin1(name));
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setInjectionPoint(point);
+    script.setRunsOnSubFrames(true);
+    script.setSourceCode(source);
+    scripts().insert(script);
+}
+
 void WebPage::installReadyReport() {
     // Each frame reports its own document once its load event has fired. The engine's
     // loadingChanged is no use for this: when a navigation starts while the previous page is
     // still finishing, it reports the old page as finished and never reports the new one.
-    // The token keeps page scripts, which cannot see this world, from faking a report.
-    QWebEngineScript script;
-    script.setName(QString::fromLatin1(kReadyScriptName));
-    script.setWorldId(QWebEngineScript::ApplicationWorld);
-    script.setInjectionPoint(QWebEngineScript::DocumentReady);
-    script.setRunsOnSubFrames(true);
-    script.setSourceCode(
+    // The token keeps page scripts from faking a report.
+    insertFrameScript(
+        kReadyScriptName, QWebEngineScript::DocumentReady,
         QStringLiteral("(function () {"
                        "  var report = function () { console.log(%1 + location.href); };"
                        "  if (document.readyState === 'complete') report();"
                        "  else window.addEventListener('load', report, {once: true});"
                        "})();")
             .arg(QLatin1Char('"') + m_readyToken + QLatin1Char('"')));
-    scripts().insert(script);
 }
 
 void WebPage::installColourFieldGuard() {
     // The view opens a colour dialog of its own for a colour field and offers no way to refuse
     // it, so the field's activation is cancelled before the engine sees it. Keys that activate
     // the field arrive as a click too.
-    QWebEngineScript script;
-    script.setName(QString::fromLatin1(kColourGuardScriptName));
-    script.setWorldId(QWebEngineScript::ApplicationWorld);
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setRunsOnSubFrames(true);
-    script.setSourceCode(
+    insertFrameScript(
+        kColourGuardScriptName, QWebEngineScript::DocumentCreation,
         QStringLiteral("document.addEventListener('click', function (e) {"
                        "  if (e.target instanceof HTMLInputElement && e.target.type === 'color')"
                        "    e.preventDefault();"
                        "}, true);"));
-    scripts().insert(script);
 }
 
 void WebPage::onLoadingChanged(const QWebEngineLoadingInfo &info) {

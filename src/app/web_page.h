@@ -3,6 +3,7 @@
 #include <QString>
 #include <QUrl>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 
 namespace viewer {
 
@@ -34,6 +35,8 @@ protected:
                             const QStringList &acceptedMimeTypes) override;
 
 private:
+    void insertFrameScript(const char *name, QWebEngineScript::InjectionPoint point,
+                           const QString &source);
     void installReadyReport();
     void installColourFieldGuard();
     void onLoadingChanged(const QWebEngineLoadingInfo &info);

@@ -759,25 +759,18 @@ void AppGuiTest::runLeavesNoFiles() {
 }  // namespace viewer
 
 int main(int argc, char **argv) {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    viewer::SetVersionRecord();
-    int status = 0;
-    {
-        QApplication app(argc, argv);
-        viewer::SetEventPump(viewer::ProcessPendingEvents);
+    int status = viewer::RunApplication(argc, argv, [&] {
         viewer::AppGuiTest test;
-        status = QTest::qExec(&test, argc, argv);
-        viewer::SetEventPump({});
+        const int result = QTest::qExec(&test, argc, argv);
         viewer::CurrentThread = "987";
         viewer::GuidePageHtml = "<html>";
-    }
+        return result;
+    });
     // The exit routine that the start-up registered runs when the application goes.
     if (!viewer::CurrentThread.empty() || !viewer::GuidePageHtml.empty()) {
         std::fputs("FAIL: the globals were not released at the end\n", stderr);
         status = 1;
     }
-    curl_global_cleanup();
     return status;
 }
 

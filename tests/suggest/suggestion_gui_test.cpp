@@ -138,19 +138,12 @@ void SuggestionGuiTest::windowWorksWhileThePostWaits() {
 }  // namespace viewer
 
 int main(int argc, char **argv) {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    int status = 0;
-    {
-        QApplication app(argc, argv);
-        viewer::SetEventPump(viewer::ProcessPendingEvents);
+    return viewer::RunApplication(argc, argv, [&] {
         viewer::SuggestionGuiTest test;
-        status = QTest::qExec(&test, argc, argv);
-        viewer::SetEventPump({});
-    }
-    viewer::StopSuggestionPosts(10s);
-    curl_global_cleanup();
-    return status;
+        const int status = QTest::qExec(&test, argc, argv);
+        viewer::StopSuggestionPosts(10s);
+        return status;
+    });
 }
 
 #include "suggestion_gui_test.moc"
